@@ -6,7 +6,9 @@ DispatchQueue::DispatchQueue() : state_(std::make_shared<State>()) {
   std::thread(&DispatchQueue::run, state_).detach();
 }
 
-DispatchQueue::~DispatchQueue() {
+DispatchQueue::~DispatchQueue() { stop(); }
+
+void DispatchQueue::stop() {
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->stop = true;

@@ -26,6 +26,10 @@ class DispatchQueue {
   // False, and the task is not queued, once the queue is stopping.
   bool async(Task task);
 
+  // Starts the shutdown that the destructor performs: later async calls are
+  // refused and queued tasks are dropped; a running task finishes.
+  void stop();
+
  private:
   struct State {
     std::mutex mutex;
