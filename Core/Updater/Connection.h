@@ -28,7 +28,8 @@ class Connection {
   // false the trigger stays attached and keeps collecting later messages.
   virtual bool sendAndWait(const MidiBytes& request, std::shared_ptr<VxMidiTrigger> trigger,
                            int timeout, bool release) = 0;
-  virtual bool sendWithoutResponse(const MidiBytes& request);
+  // Sends request without waiting. The base has no channel: nothing is sent.
+  virtual bool sendWithoutResponse(const MidiBytes& /*request*/) { return false; }
   // Closes the ports; later sends fail at once.
   virtual void deactivate() = 0;
   virtual bool isConnectionOpened() = 0;

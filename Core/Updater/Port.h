@@ -86,8 +86,13 @@ class MidiPortIn : public Port {
   void cancelCallbackFor(const void* userData);
 
  private:
+  std::shared_ptr<RtMidiIn> midi();
   static void deliver(double timestamp, std::vector<unsigned char>* message, void* port);
 
+  // midiMutex_ is held only to copy or swap the pointer, never across an
+  // RtMidi call, because RtMidi may wait for the MIDI thread that is running
+  // our receiver. openCloseMutex_ keeps open() and close() from overlapping.
+  std::mutex openCloseMutex_;
   std::mutex midiMutex_;
   std::shared_ptr<RtMidiIn> midiIn_;  // guarded by midiMutex_; null once closed
 
@@ -118,8 +123,12 @@ class MidiPortOut : public Port {
   void setDeviceList(MidiPortDataList* list) { deviceList_ = list; }
 
  private:
+  // As in MidiPortIn: midiMutex_ only for the pointer, never across RtMidi.
+  std::mutex openCloseMutex_;
   std::mutex midiMutex_;
   std::shared_ptr<RtMidiOut> midiOut_;  // guarded by midiMutex_; null once closed
+  std::shared_ptr<RtMidiOut> midi();
+
   MidiPortDataList* deviceList_ = nullptr;  // guarded by the scanner's device-table lock
 };
 
