@@ -19,3 +19,4 @@ enum CliExit : int {
 };
 
 int runCatalogue(const std::vector<std::string>& args);
+int runConsole(const std::vector<std::string>& args);

@@ -9,6 +9,7 @@ namespace {
 
 const CliCommand kCommands[] = {
     {"catalogue", "print the known pedal types with their fid/pid codes", runCatalogue},
+    {"console", "raw SysEx console: send messages to a MIDI port, print replies", runConsole},
 };
 
 void printUsage(std::FILE* out) {
