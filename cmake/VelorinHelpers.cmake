@@ -43,7 +43,9 @@ endfunction()
 
 # velorin_add_test(name SOURCES ... [DEPS ...] [LABELS ...] [FIXTURES ...] [TIMEOUT s])
 # One GoogleTest executable, its cases registered with CTest one by one.
-# FIXTURES names CTest fixtures the cases require (for example the JACK server).
+# FIXTURES names CTest fixtures the cases require (for example the JACK server,
+# "jack_server"); a fixture is also a resource lock: cases that share one
+# never run at the same time.
 function(velorin_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -57,7 +59,7 @@ function(velorin_add_test name)
     list(APPEND props LABELS "${ARG_LABELS}")
   endif()
   if(ARG_FIXTURES)
-    list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}")
+    list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}" RESOURCE_LOCK "${ARG_FIXTURES}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

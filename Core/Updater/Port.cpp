@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "Updater/MidiApi.h"
@@ -26,14 +27,38 @@ void traceMessage(const char* prefix, const unsigned char* bytes, size_t size) {
   Trace::write(line);
 }
 
-// Whether RtMidi's port number index still carries the name the port was
-// made with. Port numbers shift when ports come and go; opening a stale index
-// would talk to another device, and on some back ends an index past the end
-// still "opens" a port that is connected to nothing.
+// The current RtMidi port number of the port. Port numbers shift whenever
+// ports of other clients come and go, so the number recorded when the port
+// was listed is used only while it still carries the port's name; otherwise
+// the name is looked up again. Opening whatever now sits at a stale number
+// would talk to another device, and on some back ends a number past the end
+// still "opens" a port connected to nothing. nullopt: the port is gone.
 template <typename MidiObject>
-bool indexNamesPort(MidiObject& midi, unsigned int index, const std::string& name) {
-  if (index >= midi.getPortCount()) return false;
-  return name.empty() || midi.getPortName(index) == name;
+std::optional<unsigned int> currentIndex(MidiObject& midi, unsigned int index, const std::string& name) {
+  const unsigned int count = midi.getPortCount();
+  if (index < count && (name.empty() || midi.getPortName(index) == name)) return index;
+  if (name.empty()) return std::nullopt;
+  for (unsigned int i = 0; i < count; ++i) {
+    if (midi.getPortName(i) == name) return i;
+  }
+  return std::nullopt;
+}
+
+// RtMidi opens by number and reads the number's name again inside; when the
+// ports were renumbered in between, it connects to another port. Check the
+// name after opening and try again a few times.
+template <typename MidiObject>
+bool openByName(MidiObject& midi, unsigned int index, const std::string& name, const char* ownPort) {
+  constexpr int kAttempts = 3;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::optional<unsigned int> current = currentIndex(midi, index, name);
+    if (!current) return false;
+    midi.openPort(*current, ownPort);
+    if (name.empty() || midi.getPortName(*current) == name) return true;
+    midi.closePort();
+    index = *current;
+  }
+  return false;
 }
 
 }  // namespace
@@ -102,8 +127,7 @@ bool MidiPortIn::open() {
   if (!in) return false;
   try {
     if (!in->isPortOpen()) {
-      if (!indexNamesPort(*in, getIndex(), getName())) return false;
-      in->openPort(getIndex(), "RtMidi Input");
+      if (!openByName(*in, getIndex(), getName(), "RtMidi Input")) return false;
       // SysEx, timing and active sensing all reach the receiver.
       in->ignoreTypes(false, false, false);
     }
@@ -194,8 +218,7 @@ bool MidiPortOut::open() {
   if (!out) return false;
   try {
     if (!out->isPortOpen()) {
-      if (!indexNamesPort(*out, getIndex(), getName())) return false;
-      out->openPort(getIndex(), "RtMidi Output");
+      if (!openByName(*out, getIndex(), getName(), "RtMidi Output")) return false;
     }
     return out->isPortOpen();
   } catch (const std::exception&) {

@@ -23,7 +23,9 @@ using MidiPortDataList = std::vector<std::shared_ptr<MidiPortData>>;
 
 // One system MIDI port. The name is the one RtMidi reported when the port was
 // listed and is the key under which the scanner keeps it; index is the RtMidi
-// port number at that time.
+// port number at that time. open() uses the index while it still carries the
+// name and looks the name up again when ports were renumbered meanwhile; a
+// port whose name is no longer listed does not open.
 class Port {
  public:
   Port(std::string name, unsigned int index, PortDirection direction);
