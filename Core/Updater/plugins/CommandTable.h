@@ -52,7 +52,7 @@ class CommandTableInterface : public DeviceInterface {
 // table of the pedal 1702.
 template <uint16_t Key>
 class TableInterface final : public CommandTableInterface {
-  static_assert(findCommandTableRow(Key) != nullptr, "no command table row for this key");
+  static_assert(hasCommandTableRow(Key), "no command table row for this key");
 
  public:
   static constexpr uint16_t kKey = Key;

@@ -89,6 +89,12 @@ inline constexpr CommandTableRow kCommandTableRows[] = {
 };
 // clang-format on
 
+constexpr bool hasCommandTableRow(uint16_t key) {
+  for (const auto& row : kCommandTableRows)
+    if (row.key == key) return true;
+  return false;
+}
+
 constexpr const CommandTableRow* findCommandTableRow(uint16_t key) {
   for (const auto& row : kCommandTableRows)
     if (row.key == key) return &row;

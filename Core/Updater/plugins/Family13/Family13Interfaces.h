@@ -20,6 +20,7 @@ using Boot45Interface = TableInterface<0x1345>;
 class Boot13Interface final : public CommandTableInterface {
  public:
   static constexpr uint16_t kKey = 0x1341;
+  static_assert(hasCommandTableRow(kKey));
 
   Boot13Interface() : CommandTableInterface(*findCommandTableRow(kKey)) {
     servedCodes = {0x130041, 0x130042};
