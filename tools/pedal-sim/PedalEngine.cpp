@@ -222,6 +222,7 @@ void PedalEngine::leaveDfu(Millis now) {
 }
 
 void PedalEngine::reset(Millis delayMs, Millis now) {
+  ++restarts_;
   if (config_.faults.noReturn) {
     vanished_ = true;
     pending_ = Pending::None;
@@ -465,6 +466,7 @@ void PedalEngine::bootControl(const MidiBytes& in, Millis now, std::vector<Out>&
     }
     case 0x01:  // leave boot code; the identity reply follows the restart
       if (n != 7) break;
+      ++restarts_;
       pending_ = Pending::ExitBoot;
       pendingAt_ = now + config_.restartMs;
       setState(mode_, false, "exit boot code");

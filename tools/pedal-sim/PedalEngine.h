@@ -83,6 +83,8 @@ class PedalEngine {
   uint64_t messagesIn() const { return messagesIn_; }
   uint64_t firmwareMessages() const { return firmwareMessages_; }
   uint64_t acksDropped() const { return acksDropped_; }
+  // Counts resets and restarts: replies queued before one are never sent.
+  uint64_t restarts() const { return restarts_; }
 
   Json summary() const;
 
@@ -127,6 +129,7 @@ class PedalEngine {
   uint64_t messagesIn_ = 0;
   uint64_t firmwareMessages_ = 0;
   uint64_t acksDropped_ = 0;
+  uint64_t restarts_ = 0;
   uint64_t random_ = 0;
 };
 

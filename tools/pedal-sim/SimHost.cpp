@@ -148,7 +148,7 @@ void SimHost::run(std::stop_token stop) {
         // The group of a pedal: the one whose list holds it.
         for (size_t g = 0; g < groups_.size(); ++g) {
           for (int p : groups_[g].pedals) {
-            if (p == static_cast<int>(i)) outbox_.emplace(t + r.delayMs, Outgoing{g, p, r.bytes});
+            if (p == static_cast<int>(i)) outbox_.emplace(t + r.delayMs, Outgoing{g, p, r.bytes, engines_[i]->restarts()});
           }
         }
       }
@@ -164,7 +164,8 @@ void SimHost::deliver(const Incoming& m, Millis at) {
   for (int p : g.pedals) {
     std::vector<Reply> replies;
     engines_[static_cast<size_t>(p)]->receive(m.bytes, at, replies);
-    for (Reply& r : replies) outbox_.emplace(at + r.delayMs, Outgoing{m.group, p, std::move(r.bytes)});
+    const uint64_t restarts = engines_[static_cast<size_t>(p)]->restarts();
+    for (Reply& r : replies) outbox_.emplace(at + r.delayMs, Outgoing{m.group, p, std::move(r.bytes), restarts});
   }
 }
 
@@ -173,9 +174,10 @@ void SimHost::sendDue(Millis at) {
     Outgoing o = std::move(outbox_.begin()->second);
     outbox_.erase(outbox_.begin());
     Group& g = groups_[o.group];
-    const bool answering = engines_[static_cast<size_t>(o.pedal)]->answering();
-    if (!g.endpoint || !answering || !g.endpoint->send(o.bytes)) {
-      log(o.pedal, "lost", Json().addHex("data", o.bytes).add("why", !answering ? "pedal restarting or gone" : "port closed"));
+    // A reply made before the pedal restarted dies with the restart.
+    const bool restarted = engines_[static_cast<size_t>(o.pedal)]->restarts() != o.restarts;
+    if (!g.endpoint || restarted || !g.endpoint->send(o.bytes)) {
+      log(o.pedal, "lost", Json().addHex("data", o.bytes).add("why", restarted ? "pedal restarted" : "port closed"));
     }
   }
 }

@@ -72,6 +72,7 @@ class SimHost {
     size_t group;
     int pedal;
     MidiBytes bytes;
+    uint64_t restarts;  // the pedal's restart count when the reply was made
   };
 
   void run(std::stop_token stop);
