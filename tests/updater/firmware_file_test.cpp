@@ -152,3 +152,45 @@ TEST(UpdateProtocol, APickedFileIsUserCodeWhateverItsName) {
 }
 
 }  // namespace
+
+#include "Updater/FileCompatibility.h"
+
+namespace {
+
+TEST(FileCompatibility, TheByteRuleDecidesPerFile) {
+  TempDir dir;
+  const std::string kesmetFromBoot = dir.writeBytes("k_fwu.syx", hex("F0 00 2B 5E 13 43 43 01 F7"));
+  const std::string foreign = dir.writeBytes("f_fwu.syx", hex("F0 00 2B 5E 17 02 43 01 F7"));
+  const std::string otherProduct = dir.writeBytes("o_fwu.syx", hex("F0 00 2B 5E 13 02 43 01 F7"));
+  const std::string dsp = dir.writeBytes("d_fwd.syx", hex("F0 00 2B 5E 17 02 42 01 F7"));
+  const std::string shortFile = dir.writeBytes("s.syx", hex("F0 00 2B"));
+  struct Case {
+    std::string path;
+    FileVerdict verdict;
+  };
+  const Case cases[] = {
+      {kesmetFromBoot, FileVerdict::Matches},
+      {foreign, FileVerdict::Mismatch},
+      {otherProduct, FileVerdict::Mismatch},
+      {dsp, FileVerdict::Unmarked},  // no marker: passed over
+      {shortFile, FileVerdict::Unmarked},
+      {dir.path() + "/missing.syx", FileVerdict::Unmarked},
+      {"/any/image.dfu", FileVerdict::DfuAccepted},
+      {"/any/notes.txt", FileVerdict::Skipped},
+      {"/any/UPPER.SYX", FileVerdict::Skipped},  // kinds are case-sensitive
+  };
+  for (const Case& c : cases) EXPECT_EQ(checkFileCompatibility(c.path, 0x13, 0x03), c.verdict) << c.path;
+  EXPECT_EQ(checkFileCompatibility("/a.dfu", 0x17, 0x04), FileVerdict::DfuAccepted);
+  EXPECT_EQ(checkFileCompatibility("/a.dfu", 0x17, 0x02), FileVerdict::DfuRefused);
+
+  auto kesmet = std::make_shared<DeviceInfo>(nullptr);
+  kesmet->fid = 0x13;
+  kesmet->pid = 0x03;
+  EXPECT_TRUE(isCompatibleToCurrentDevice(kesmet, {kesmetFromBoot, dsp}));
+  EXPECT_FALSE(isCompatibleToCurrentDevice(kesmet, {kesmetFromBoot, foreign}));
+  EXPECT_FALSE(isCompatibleToCurrentDevice(kesmet, {"/only/image.dfu"}));  // everything skipped
+  EXPECT_TRUE(isCompatibleToCurrentDevice(kesmet, {"/only/image.dfu", dsp}));
+  EXPECT_TRUE(isCompatibleToCurrentDevice(nullptr, {foreign}));
+}
+
+}  // namespace
