@@ -9,6 +9,11 @@ function(velorin_warnings target)
   if(VELORIN_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
+  # GCC 12 reports maybe-uninitialized inside <regex> and <functional> when
+  # the sanitizers instrument optimised code; those are not our variables.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND (VELORIN_SANITIZE OR VELORIN_TSAN))
+    target_compile_options(${target} PRIVATE -Wno-maybe-uninitialized)
+  endif()
 endfunction()
 
 macro(velorin_setup_sanitizers)
@@ -55,11 +60,19 @@ function(velorin_add_test name)
     set(ARG_TIMEOUT 120)
   endif()
   set(props TIMEOUT ${ARG_TIMEOUT})
+  # gtest_discover_tests cannot carry a list as one property value: a second
+  # label would be read as the name of a property and the properties after
+  # it would be lost. So one label and one fixture per test.
+  list(LENGTH ARG_LABELS nlabels)
+  list(LENGTH ARG_FIXTURES nfixtures)
+  if(nlabels GREATER 1 OR nfixtures GREATER 1)
+    message(FATAL_ERROR "velorin_add_test(${name}): give at most one LABELS and one FIXTURES value")
+  endif()
   if(ARG_LABELS)
-    list(APPEND props LABELS "${ARG_LABELS}")
+    list(APPEND props LABELS ${ARG_LABELS})
   endif()
   if(ARG_FIXTURES)
-    list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}" RESOURCE_LOCK "${ARG_FIXTURES}")
+    list(APPEND props FIXTURES_REQUIRED ${ARG_FIXTURES} RESOURCE_LOCK ${ARG_FIXTURES})
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

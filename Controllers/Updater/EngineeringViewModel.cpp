@@ -53,6 +53,18 @@ unsigned int portCountOf(RtMidi& lister) {
   }
 }
 
+// The name of the port at a 1-based index as the MIDI service lists it now
+// ("" when there is none).
+std::string portNameAt(RtMidi* lister, int index) {
+  if (lister == nullptr || index < 1) return {};
+  return portNameOf(*lister, static_cast<unsigned int>(index - 1));
+}
+
+std::string openFailure(const std::string& name, int index, const char* direction, const std::string& reason) {
+  return "Cannot open port: " + (name.empty() ? std::to_string(index) : name) + direction +
+         (reason.empty() ? "" : " (" + reason + ")");
+}
+
 }  // namespace
 
 EngineeringViewModel::EngineeringViewModel()
@@ -259,85 +271,87 @@ void EngineeringViewModel::portWatcher() {
 }
 
 void EngineeringViewModel::selectInPort(int index) {
-  std::lock_guard<std::mutex> lock(portLock_);
-  if (index == selectedInput_) return;
-  selectedInput_ = index;
+  // Log lines are sent once the port lock is released, so that a log
+  // callback may call back into the model.
+  std::vector<std::pair<std::string, int>> lines;
+  {
+    std::lock_guard<std::mutex> lock(portLock_);
+    if (index == selectedInput_) return;
+    selectedInput_ = index;
 
-  if (input_) {
-    // The name the port was opened under: the list may already have moved on.
-    inLog("Close port: " + selectedInputName_ + "[in]", LogProblem);
-    try {
-      input_->cancelCallback();
-      input_->closePort();
-    } catch (const RtMidiError&) {
+    if (input_) {
+      // The name the port was opened under: the list may already have moved on.
+      lines.emplace_back("Close port: " + selectedInputName_ + "[in]", LogProblem);
+      try {
+        input_->cancelCallback();
+        input_->closePort();
+      } catch (const RtMidiError&) {
+      }
+      input_.reset();
     }
-    input_.reset();
+    selectedInputName_.clear();
+    if (index != 0) {
+      std::string error;
+      auto port = Updater::createMidiIn("RtMidi Input Client", 100, &error);
+      const std::string name = index > 0 ? portNameAt(port.get(), index) : std::string();
+      if (!port || name.empty()) {
+        lines.emplace_back(openFailure(name, index, "[in]", error), LogProblem);
+        selectedInput_ = 0;
+      } else {
+        try {
+          port->openPort(static_cast<unsigned int>(index - 1), "RtMidi Input");
+          port->setCallback(&globalCallback, this);
+          port->ignoreTypes(false, false, false);
+          input_ = std::move(port);
+          selectedInputName_ = name;
+          lines.emplace_back("Open port: " + name + "[in]", LogSuccess);
+        } catch (const RtMidiError& e) {
+          lines.emplace_back(openFailure(name, index, "[in]", e.getMessage()), LogProblem);
+          selectedInput_ = 0;
+        }
+      }
+    }
   }
-  selectedInputName_.clear();
-  if (index == 0) return;
-
-  std::string error;
-  auto port = Updater::createMidiIn("RtMidi Input Client", 100, &error);
-  std::string name = port ? portNameOf(*port, static_cast<unsigned int>(index - 1)) : std::string();
-  if (index < 0 || name.empty()) {
-    if (name.empty() && static_cast<size_t>(index - 1) < inPorts_.size()) name = inPorts_[static_cast<size_t>(index - 1)];
-    inLog("Cannot open port: " + (name.empty() ? std::to_string(index) : name) + "[in]" +
-              (error.empty() ? "" : " (" + error + ")"),
-          LogProblem);
-    selectedInput_ = 0;
-    return;
-  }
-  try {
-    port->openPort(static_cast<unsigned int>(index - 1), "RtMidi Input");
-    port->setCallback(&globalCallback, this);
-    port->ignoreTypes(false, false, false);
-  } catch (const RtMidiError& e) {
-    inLog("Cannot open port: " + name + "[in] (" + e.getMessage() + ")", LogProblem);
-    selectedInput_ = 0;
-    return;
-  }
-  input_ = std::move(port);
-  selectedInputName_ = name;
-  inLog("Open port: " + name + "[in]", LogSuccess);
+  for (const auto& [text, kind] : lines) inLog(text, kind);
 }
 
 void EngineeringViewModel::selectOutPort(int index) {
-  std::lock_guard<std::mutex> lock(portLock_);
-  if (index == selectedOutput_) return;
-  selectedOutput_ = index;
+  std::vector<std::pair<std::string, int>> lines;
+  {
+    std::lock_guard<std::mutex> lock(portLock_);
+    if (index == selectedOutput_) return;
+    selectedOutput_ = index;
 
-  if (output_) {
-    outLog("Close port: " + selectedOutputName_ + "[out]", LogProblem);
-    try {
-      output_->closePort();
-    } catch (const RtMidiError&) {
+    if (output_) {
+      lines.emplace_back("Close port: " + selectedOutputName_ + "[out]", LogProblem);
+      try {
+        output_->closePort();
+      } catch (const RtMidiError&) {
+      }
+      output_.reset();
     }
-    output_.reset();
+    selectedOutputName_.clear();
+    if (index != 0) {
+      std::string error;
+      auto port = Updater::createMidiOut("RtMidi Output Client", &error);
+      const std::string name = index > 0 ? portNameAt(port.get(), index) : std::string();
+      if (!port || name.empty()) {
+        lines.emplace_back(openFailure(name, index, "[out]", error), LogProblem);
+        selectedOutput_ = 0;
+      } else {
+        try {
+          port->openPort(static_cast<unsigned int>(index - 1), "RtMidi Output");
+          output_ = std::move(port);
+          selectedOutputName_ = name;
+          lines.emplace_back("Open port: " + name + "[out]", LogSuccess);
+        } catch (const RtMidiError& e) {
+          lines.emplace_back(openFailure(name, index, "[out]", e.getMessage()), LogProblem);
+          selectedOutput_ = 0;
+        }
+      }
+    }
   }
-  selectedOutputName_.clear();
-  if (index == 0) return;
-
-  std::string error;
-  auto port = Updater::createMidiOut("RtMidi Output Client", &error);
-  std::string name = port ? portNameOf(*port, static_cast<unsigned int>(index - 1)) : std::string();
-  if (index < 0 || name.empty()) {
-    if (name.empty() && static_cast<size_t>(index - 1) < outPorts_.size()) name = outPorts_[static_cast<size_t>(index - 1)];
-    outLog("Cannot open port: " + (name.empty() ? std::to_string(index) : name) + "[out]" +
-               (error.empty() ? "" : " (" + error + ")"),
-           LogProblem);
-    selectedOutput_ = 0;
-    return;
-  }
-  try {
-    port->openPort(static_cast<unsigned int>(index - 1), "RtMidi Output");
-  } catch (const RtMidiError& e) {
-    outLog("Cannot open port: " + name + "[out] (" + e.getMessage() + ")", LogProblem);
-    selectedOutput_ = 0;
-    return;
-  }
-  output_ = std::move(port);
-  selectedOutputName_ = name;
-  outLog("Open port: " + name + "[out]", LogSuccess);
+  for (const auto& [text, kind] : lines) outLog(text, kind);
 }
 
 void EngineeringViewModel::setSendType(bool waitForResponse) {
