@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <thread>
@@ -114,7 +115,13 @@ void MidiPeer::setMode(Mode mode) {
 
 void MidiPeer::addReply(const MidiBytes& request, const MidiBytes& reply) {
   std::lock_guard<std::mutex> guard(mutex_);
-  replies_[request] = reply;
+  for (auto& [known, answer] : replies_) {
+    if (known == request) {
+      answer = reply;
+      return;
+    }
+  }
+  replies_.emplace_back(request, reply);
 }
 
 void MidiPeer::setDefaultReply(const MidiBytes& reply) {
@@ -200,7 +207,8 @@ void MidiPeer::handle(const MidiBytes& message) {
     } else if (mode_ == Mode::Echo) {
       answers.push_back(message);
     } else if (mode_ == Mode::Reply) {
-      auto found = replies_.find(message);
+      auto found = std::find_if(replies_.begin(), replies_.end(),
+                                [&](const auto& entry) { return entry.first == message; });
       if (found != replies_.end()) {
         answers.push_back(found->second);
       } else if (!defaultReply_.empty()) {

@@ -3,11 +3,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <RtMidi.h>
@@ -104,7 +104,7 @@ class MidiPeer {
   std::mutex mutex_;
   std::condition_variable receivedCv_;
   Mode mode_;                              // guarded by mutex_
-  std::map<MidiBytes, MidiBytes> replies_;  // guarded by mutex_
+  std::vector<std::pair<MidiBytes, MidiBytes>> replies_;  // request, reply; guarded by mutex_
   MidiBytes defaultReply_;                  // guarded by mutex_
   Handler handler_;                         // guarded by mutex_
   bool vanishOnNext_ = false;               // guarded by mutex_
