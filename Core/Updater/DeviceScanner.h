@@ -144,7 +144,9 @@ class DeviceScanner {
 
   void demon();
   bool waitAtPauseGate();  // false when the daemon is to stop
-  PortOutMap listOutputPorts(PortOutMap& gone);
+  // Fills outputPorts_ from the system's list; gone receives the ports of
+  // the last cycle that are no longer listed.
+  void listOutputPorts(PortOutMap& gone);
   void listInputPorts();
   void probe(const std::shared_ptr<MidiPortOut>& port);
   void probeList(const std::shared_ptr<MidiPortOut>& port, ScannerDeviceList* list);
@@ -191,6 +193,8 @@ class DeviceScanner {
   bool isBusOnReset_ = false;                     // guarded by deviceTableMutex_
   std::shared_ptr<MidiPortOut> currentOutputPort_;  // guarded by deviceTableMutex_
   int32_t cycle_ = 0;                              // guarded by deviceTableMutex_
+  // The fid/pid each record's command table was made for.
+  std::map<const DeviceInfo*, int> interfaceFidpid_;  // guarded by deviceTableMutex_
 
   // Used only to count and name ports; null when RtMidi could not make them
   // (then every cycle finds no ports). Only the daemon uses them.
