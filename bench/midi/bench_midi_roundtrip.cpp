@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "JackServer.h"
@@ -49,81 +51,61 @@ Stats summarize(std::vector<double> micros, int failures) {
   return stats;
 }
 
-Stats viaConnection(Updater::MidiConnection& connection, int requests) {
-  std::vector<double> micros;
-  int failures = 0;
-  MidiBytes reply;
-  for (int i = 0; i < requests; ++i) {
-    const auto begin = Clock::now();
-    const bool ok = connection.sendAndWait(kRequest, &reply, kReplyTimeoutMs);
-    const auto end = Clock::now();
-    if (!ok || reply != kRequest) {
-      ++failures;
-      continue;
-    }
-    micros.push_back(std::chrono::duration<double, std::micro>(end - begin).count());
-  }
-  return summarize(std::move(micros), failures);
-}
-
 // The bare exchange: an RtMidiOut and an RtMidiIn wired to the peer, the
 // reply signalled from the input callback.
-struct BareLink {
-  std::mutex mutex;
-  std::condition_variable arrived;
-  bool received = false;  // guarded by mutex
+class BareLink {
+ public:
+  bool open(const MidiPeer& peer, std::string* error) {
+    in_ = Updater::createMidiIn("bench bare in", 100, error);
+    out_ = Updater::createMidiOut("bench bare out", error);
+    auto inIndex = peer.indexForInputPort();
+    auto outIndex = peer.indexForOutputPort();
+    if (!in_ || !out_ || !inIndex || !outIndex) return false;
+    in_->setCallback(&BareLink::onMessage, this);
+    in_->ignoreTypes(false, false, false);
+    in_->openPort(*inIndex, "bench in");
+    out_->openPort(*outIndex, "bench out");
+    // A new JACK link may drop what is sent before it takes effect.
+    for (int i = 0; i < 50; ++i) {
+      if (exchange()) return true;
+    }
+    return false;
+  }
 
+  ~BareLink() {
+    if (in_) in_->cancelCallback();
+  }
+
+  bool exchange() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      received_ = false;
+    }
+    out_->sendMessage(&kRequest);
+    std::unique_lock<std::mutex> guard(mutex_);
+    return arrived_.wait_for(guard, std::chrono::milliseconds(kReplyTimeoutMs),
+                             [&] { return received_; });
+  }
+
+ private:
   static void onMessage(double, std::vector<unsigned char>*, void* self) {
     auto* link = static_cast<BareLink*>(self);
     {
-      std::lock_guard<std::mutex> guard(link->mutex);
-      link->received = true;
+      std::lock_guard<std::mutex> guard(link->mutex_);
+      link->received_ = true;
     }
-    link->arrived.notify_one();
+    link->arrived_.notify_one();
   }
+
+  std::shared_ptr<RtMidiIn> in_;
+  std::shared_ptr<RtMidiOut> out_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  bool received_ = false;  // guarded by mutex_
 };
 
-Stats viaBareRtMidi(const MidiPeer& peer, int requests, std::string* error) {
-  std::shared_ptr<RtMidiIn> in = Updater::createMidiIn("bench bare in", 100, error);
-  std::shared_ptr<RtMidiOut> out = Updater::createMidiOut("bench bare out", error);
-  auto inIndex = peer.indexForInputPort();
-  auto outIndex = peer.indexForOutputPort();
-  if (!in || !out || !inIndex || !outIndex) return Stats{0, 0, 0, requests};
-  BareLink link;
-  in->setCallback(&BareLink::onMessage, &link);
-  in->ignoreTypes(false, false, false);
-  in->openPort(*inIndex, "bench in");
-  out->openPort(*outIndex, "bench out");
-
-  // A new JACK link may drop what is sent before it takes effect.
-  for (int i = 0; i < 50; ++i) {
-    out->sendMessage(&kRequest);
-    std::unique_lock<std::mutex> guard(link.mutex);
-    if (link.arrived.wait_for(guard, std::chrono::milliseconds(100), [&] { return link.received; })) break;
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-
-  std::vector<double> micros;
-  int failures = 0;
-  for (int i = 0; i < requests; ++i) {
-    {
-      std::lock_guard<std::mutex> guard(link.mutex);
-      link.received = false;
-    }
-    const auto begin = Clock::now();
-    out->sendMessage(&kRequest);
-    std::unique_lock<std::mutex> guard(link.mutex);
-    const bool ok = link.arrived.wait_for(guard, std::chrono::milliseconds(kReplyTimeoutMs),
-                                          [&] { return link.received; });
-    const auto end = Clock::now();
-    if (!ok) {
-      ++failures;
-      continue;
-    }
-    micros.push_back(std::chrono::duration<double, std::micro>(end - begin).count());
-  }
-  in->cancelCallback();
-  return summarize(std::move(micros), failures);
+double elapsedMicros(Clock::time_point begin) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
 }
 
 void report(const char* what, const Stats& stats) {
@@ -156,8 +138,38 @@ int main(int argc, char** argv) {
     } else {
       std::printf("%d requests of %zu bytes, JACK dummy driver, %d-frame periods at 48 kHz\n",
                   requests, kRequest.size(), kPeriodFrames);
-      const Stats connectionStats = viaConnection(*connection, requests);
-      const Stats bareStats = viaBareRtMidi(peer, requests, &error);
+      BareLink bare;
+      if (!bare.open(peer, &error)) {
+        std::fprintf(stderr, "cannot open the bare RtMidi link: %s\n", error.c_str());
+        return 1;
+      }
+      // A reply can only leave in a later JACK cycle, so a round trip takes
+      // one or two periods depending on where in the cycle the request is
+      // sent. Requests of both kinds alternate, each after a random pause,
+      // so that both meet the same spread of cycle phases.
+      std::mt19937 random(12345);
+      std::uniform_int_distribution<int> pause(0, 1000);  // microseconds
+      std::vector<double> connectionMicros, bareMicros;
+      int connectionFailures = 0, bareFailures = 0;
+      MidiBytes reply;
+      for (int i = 0; i < requests; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
+        auto begin = Clock::now();
+        if (connection->sendAndWait(kRequest, &reply, kReplyTimeoutMs) && reply == kRequest) {
+          connectionMicros.push_back(elapsedMicros(begin));
+        } else {
+          ++connectionFailures;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
+        begin = Clock::now();
+        if (bare.exchange()) {
+          bareMicros.push_back(elapsedMicros(begin));
+        } else {
+          ++bareFailures;
+        }
+      }
+      const Stats connectionStats = summarize(std::move(connectionMicros), connectionFailures);
+      const Stats bareStats = summarize(std::move(bareMicros), bareFailures);
       report("MidiConnection::sendAndWait", connectionStats);
       report("bare RtMidi", bareStats);
       if (bareStats.median > 0) {
