@@ -1,5 +1,6 @@
 #include "CliCommon.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,6 +79,44 @@ std::optional<double> parseNumber(const std::string& text) {
   const double v = std::strtod(text.c_str(), &end);
   if (errno != 0 || *end != '\0') return std::nullopt;
   return v;
+}
+
+namespace {
+
+sigset_t interruptSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+}  // namespace
+
+InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
+    : onInterrupt_(std::move(onInterrupt)) {
+  thread_ = std::thread([this] { run(); });
+}
+
+InterruptWatcher::~InterruptWatcher() {
+  stop_ = true;
+  thread_.join();
+}
+
+void InterruptWatcher::blockSignals() {
+  const sigset_t set = interruptSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void InterruptWatcher::run() {
+  const sigset_t set = interruptSignals();
+  const timespec tick{0, 100 * 1000 * 1000};
+  while (!stop_) {
+    if (sigtimedwait(&set, nullptr, &tick) > 0) {
+      interrupted_ = true;
+      onInterrupt_();
+    }
+  }
 }
 
 }  // namespace cli

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // What every subcommand shares: where the core's diagnostic trace goes,
@@ -26,5 +29,28 @@ void printLogLine(std::FILE* out, const std::string& line, int kind, bool colour
 
 std::optional<int> parseInt(const std::string& text);
 std::optional<double> parseNumber(const std::string& text);
+
+// Ctrl-C (SIGINT) and SIGTERM are taken by a thread of their own
+// (sigtimedwait), so that cancelling never runs core code inside a signal
+// handler. blockSignals() must run before any other thread starts, so that
+// every thread inherits the mask and the signals wait for the watcher.
+class InterruptWatcher {
+ public:
+  explicit InterruptWatcher(std::function<void()> onInterrupt);
+  ~InterruptWatcher();
+  InterruptWatcher(const InterruptWatcher&) = delete;
+  InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+
+  static void blockSignals();
+  bool interrupted() const { return interrupted_; }
+
+ private:
+  void run();
+
+  std::function<void()> onInterrupt_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> interrupted_{false};
+  std::thread thread_;
+};
 
 }  // namespace cli

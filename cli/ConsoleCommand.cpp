@@ -55,50 +55,6 @@ const char* kUsage =
     "The MIDI back end is the platform's own unless VELORIN_MIDI_API says\n"
     "otherwise (alsa, jack, core, winmm).\n";
 
-// Ctrl-C is taken by a thread of its own (sigtimedwait) so that cancelling
-// never runs model code inside a signal handler.
-class InterruptWatcher {
- public:
-  explicit InterruptWatcher(std::function<void()> onInterrupt) : onInterrupt_(std::move(onInterrupt)) {
-    set_ = signals();
-    thread_ = std::thread([this] { run(); });
-  }
-  // Must run before any other thread starts, so that every thread inherits
-  // the mask and the signals wait for this watcher.
-  static void blockSignals() {
-    const sigset_t set = signals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  }
-  ~InterruptWatcher() {
-    stop_ = true;
-    thread_.join();
-  }
-  bool interrupted() const { return interrupted_; }
-
- private:
-  static sigset_t signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-  }
-  void run() {
-    const timespec tick{0, 100 * 1000 * 1000};
-    while (!stop_) {
-      if (sigtimedwait(&set_, nullptr, &tick) > 0) {
-        interrupted_ = true;
-        onInterrupt_();
-      }
-    }
-  }
-  std::function<void()> onInterrupt_;
-  sigset_t set_{};
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> interrupted_{false};
-  std::thread thread_;
-};
-
 struct PortLists {
   std::vector<std::string> in, out;
 };
@@ -208,7 +164,7 @@ int runConsole(const std::vector<std::string>& argsIn) {
     return ExitUsage;
   }
 
-  InterruptWatcher::blockSignals();
+  cli::InterruptWatcher::blockSignals();
   if (!cli::checkMidiAvailable("console")) return 2;
 
   const bool colour = cli::stderrIsTerminal();
@@ -269,7 +225,7 @@ int runConsole(const std::vector<std::string>& argsIn) {
   model.setSendType(wait);
   model.setDelayTime(delay > 0, delay);
 
-  InterruptWatcher interrupts([&] {
+  cli::InterruptWatcher interrupts([&] {
     model.cancel();
     std::lock_guard<std::mutex> lock(m);
     cv.notify_all();

@@ -9,7 +9,9 @@ namespace {
 
 const CliCommand kCommands[] = {
     {"catalogue", "print the known pedal types with their fid/pid codes", runCatalogue},
+    {"list", "list the pedals present on the MIDI ports", runList},
     {"console", "raw SysEx console: send messages to a MIDI port, print replies", runConsole},
+    {"install", "install firmware files into a connected pedal", runInstall},
 };
 
 void printUsage(std::FILE* out) {
