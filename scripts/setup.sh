@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git procps
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   librtmidi-dev libusb-1.0-0-dev libcurl4-openssl-dev libssl-dev
   jackd2 libjack-jackd2-dev
