@@ -21,5 +21,4 @@ enum CliExit : int {
 int runCatalogue(const std::vector<std::string>& args);
 int runConsole(const std::vector<std::string>& args);
 int runList(const std::vector<std::string>& args);
-int runList(const std::vector<std::string>& args);
 int runInstall(const std::vector<std::string>& args);

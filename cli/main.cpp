@@ -10,7 +10,6 @@ namespace {
 const CliCommand kCommands[] = {
     {"catalogue", "print the known pedal types with their fid/pid codes", runCatalogue},
     {"list", "list the pedals present on the MIDI ports", runList},
-    {"list", "list the pedals present on the MIDI ports", runList},
     {"console", "raw SysEx console: send messages to a MIDI port, print replies", runConsole},
     {"install", "install firmware files into a connected pedal", runInstall},
 };
