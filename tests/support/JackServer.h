@@ -42,6 +42,9 @@ class JackServer {
   // The same by the watchdog's process id, from any process.
   static void stop(pid_t watchdogPid);
 
+  // Alive and not a zombie (a dead process nobody reaped yet).
+  static bool processRunning(pid_t pid);
+
   // Whether a server of that name accepts clients now.
   static bool acceptsClients(const std::string& name);
 
