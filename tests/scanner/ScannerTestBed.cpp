@@ -1,44 +1,11 @@
 #include "ScannerTestBed.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <optional>
 #include <thread>
 
-#include "JackServer.h"
 #include "Transport.h"
 #include "Utils/Trace.h"
 
 namespace scanner_test {
-namespace {
-
-std::mutex serverMutex;
-std::optional<velorin::test::JackServer> server;  // guarded by serverMutex
-
-void stopServer() {
-  std::lock_guard<std::mutex> guard(serverMutex);
-  if (server) velorin::test::JackServer::stop(server->watchdogPid());
-  server.reset();
-}
-
-}  // namespace
-
-bool usePrivateJackServer(std::string* error) {
-  std::lock_guard<std::mutex> guard(serverMutex);
-  if (server) return true;
-  // The watchdog ends the server with this process, or after ten minutes.
-  server = velorin::test::JackServer::start(getpid(), 600, error);
-  if (!server) return false;
-  velorin::test::exportJackEnvironment(server->name());
-  std::atexit(stopServer);
-  return true;
-}
-
-std::string privateJackServerName() {
-  std::lock_guard<std::mutex> guard(serverMutex);
-  return server ? server->name() : std::string();
-}
 
 SimPedals::~SimPedals() { stop(); }
 

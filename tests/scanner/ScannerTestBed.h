@@ -11,16 +11,11 @@
 #include "SimHost.h"
 #include "Updater/DeviceScanner.h"
 
-// What the scanner tests share: a JACK server of the test process's own (a
-// scanner probes every port of its server, and the ports of tests running
-// beside it would come and go under its feet), simulated pedals on it, and
-// the core's trace kept in memory and shown only when a test fails.
+// What the scanner tests share: simulated pedals on the test JACK server
+// (the scanner tests hold the server's resource lock, so no other test's
+// ports come and go under a scanner that probes every port), and the core's
+// trace kept in memory and shown only when a test fails.
 namespace scanner_test {
-
-// Starts this process's JACK server once and points the MIDI environment at
-// it; false with the reason when it cannot.
-bool usePrivateJackServer(std::string* error);
-std::string privateJackServerName();
 
 // Simulated pedals on virtual ports, described as on the simulator's command
 // line ("type=Kesmet esn=01020304050607 version=1.25").

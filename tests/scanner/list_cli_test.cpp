@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "JackServer.h"
 #include "ScannerTestBed.h"
 #include "Updater/DeviceScanner.h"
 
@@ -164,7 +165,7 @@ class ListCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(scanner_test::usePrivateJackServer(&error)) << error;
+    ASSERT_TRUE(velorin::test::useJackServer(&error)) << error;
   }
 };
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "MidiPeer.h"
+#include "JackServer.h"
 #include "ScannerTestBed.h"
 
 namespace {
@@ -24,7 +25,7 @@ class ScannerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(scanner_test::usePrivateJackServer(&error)) << error;
+    ASSERT_TRUE(velorin::test::useJackServer(&error)) << error;
   }
 
   void TearDown() override {
