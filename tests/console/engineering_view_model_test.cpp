@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "JackTest.h"
+#include "PedalConfig.h"
+#include "SimHost.h"
 
 namespace {
 
@@ -111,13 +113,13 @@ class Recorder {
 
 class ConsoleModel : public velorin::test::JackTest {
  protected:
-  // 1-based index of a port name in the model's list, once the watcher has seen it.
-  int waitForPort(bool input, const std::string& name) {
+  // 1-based index of the port whose name contains part, once the watcher has seen it.
+  int waitForPort(bool input, const std::string& part) {
     int index = 0;
     rec.waitFor([&] {
       const int n = input ? model->getInPortCount() : model->getOutPortCount();
       for (int i = 0; i < n; ++i) {
-        if ((input ? model->getInPort(i) : model->getOutPort(i)) == name) index = i + 1;
+        if ((input ? model->getInPort(i) : model->getOutPort(i)).find(part) != std::string::npos) index = i + 1;
       }
       return index != 0;
     });
@@ -250,6 +252,39 @@ TEST_F(ConsoleModel, IdentityRequestAnsweredAndLogged) {
   ASSERT_EQ(rec.texts().size(), 1u);
   EXPECT_EQ(rec.texts()[0].text, text);
   EXPECT_EQ(peer.received(), std::vector<MidiBytes>{kIdentityRequest});
+}
+
+// The same exchange with a simulated pedal: a real pedal's identity reply,
+// 17 bytes with its family, product and version characters.
+TEST_F(ConsoleModel, IdentityRequestAnsweredBySimulatedPedal) {
+  PedalSim::PedalConfig pedal;
+  std::string error;
+  ASSERT_TRUE(PedalSim::parsePedal("type=1303 version=2.15", 0, pedal, error)) << error;
+  PedalSim::SimHost host({pedal}, PedalSim::makeMidiTransport());
+  ASSERT_TRUE(host.start(&error)) << error;
+  const auto ports = host.openPorts();
+  ASSERT_EQ(ports.size(), 1u);
+
+  const int out = waitForPort(false, ports[0].in);
+  const int in = waitForPort(true, ports[0].out);
+  ASSERT_NE(out, 0);
+  ASSERT_NE(in, 0);
+  model->selectOutPort(out);
+  model->selectInPort(in);
+  model->setSendType(true);
+  model->send("F0 7E 7F 06 01 F7", rec.completion());
+  ASSERT_TRUE(rec.waitDone());
+  host.stop();
+
+  EXPECT_EQ(Recorder::count(rec.out(), "Response received\n", 1), 1);
+  const auto texts = rec.texts();
+  ASSERT_FALSE(texts.empty());
+  // F0 7E <id> 06 02 <maker x3> <family x2> <model x2> <version x4> F7
+  const std::string& reply = texts.front().text;
+  EXPECT_EQ(reply.substr(0, 12), "F0 7E 00 06 ");
+  EXPECT_NE(reply.find(" 13 00 03 00 "), std::string::npos) << reply;
+  EXPECT_EQ(reply.size(), 17u * 3 - 1 + 2) << reply;
+  EXPECT_EQ(Recorder::count(rec.in(), "Received SysEx " + reply + "\n", 0), 1);
 }
 
 TEST_F(ConsoleModel, WaitingTimesOutAndGoesOn) {
