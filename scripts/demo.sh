@@ -72,3 +72,38 @@ echo "\$ velorin-update list"
 echo
 echo "\$ velorin-update list --json"
 ./build/cli/velorin-update list --json --timeout 20
+
+# ---- A whole update -----------------------------------------------------------
+# The Kesmet above (a pedal that is switched to its boot code for programming)
+# and a Quenda started here (family 0x12: the boot-control protocol) get
+# synthetic firmware; each update shows its progress, then the pedals are
+# listed again with their new versions.
+quenda_esn=60616263646566
+./build/tools/pedal-sim/velorin-pedal-sim --pedal "type=Quenda version=1.10 esn=$quenda_esn" \
+  </dev/null >"$work/sim2.out" 2>"$work/sim2.err" &
+sim2_pid=$!
+cleanup_update() {
+  kill "$sim2_pid" 2>/dev/null || true
+  wait "$sim2_pid" 2>/dev/null || true
+  cleanup
+}
+trap cleanup_update EXIT
+for _ in $(seq 1 100); do
+  if grep -q '"event":"ready"' "$work/sim2.out" 2>/dev/null; then break; fi
+  sleep 0.1
+done
+
+echo
+echo "\$ velorin-fwtool --type Kesmet --version 1.30 --blocks 60"
+./build/tools/pedal-sim/velorin-fwtool --type Kesmet --version 1.30 --blocks 60 --out "$work"
+echo "\$ velorin-fwtool --type Quenda --version 1.20 --blocks 60"
+./build/tools/pedal-sim/velorin-fwtool --type Quenda --version 1.20 --blocks 60 --out "$work"
+echo
+echo "\$ velorin-update install --esn 10111213141516 Kesmet_0130_fwu.syx"
+./build/cli/velorin-update install --esn 10111213141516 "$work/Kesmet_0130_fwu.syx"
+echo
+echo "\$ velorin-update install --esn $quenda_esn Quenda_0120_fwu.syx"
+./build/cli/velorin-update install --esn "$quenda_esn" "$work/Quenda_0120_fwu.syx"
+echo
+echo "\$ velorin-update list"
+./build/cli/velorin-update list --timeout 20
