@@ -26,7 +26,8 @@ constexpr int kDefaultTimeoutSeconds = 6;
 // A pedal is listed from its second serial-number reply on, so nothing can
 // be trusted before that many cycles have ended.
 constexpr int kCyclesBeforeFirstListing = 2;
-// The list must then stay the same for this many further cycles.
+// The list must then stay the same for this many further cycles, with no
+// device half identified.
 constexpr int kStableCycles = 2;
 
 void printHelp() {
@@ -275,7 +276,10 @@ int runList(const std::vector<std::string>& argsIn) {
     std::vector<Row> now = present(scanner);
     sameFor = (now == rows) ? sameFor + 1 : 0;
     rows = std::move(now);
-    if (cycle >= kCyclesBeforeFirstListing && sameFor >= kStableCycles) break;
+    if (cycle >= kCyclesBeforeFirstListing && sameFor >= kStableCycles &&
+        scanner.pendingDeviceCount() == 0) {
+      break;
+    }
   }
   if (std::chrono::steady_clock::now() >= deadline) rows = present(scanner);
   scanner.killDemon();

@@ -593,6 +593,15 @@ bool DeviceScanner::isBusOnReset() {
   return isBusOnReset_;
 }
 
+int DeviceScanner::pendingDeviceCount() {
+  std::lock_guard<std::mutex> table(deviceTableMutex_);
+  int pending = 0;
+  for (const auto& [esn, device] : deviceTable_) {
+    if (!device->present && cycle_ - device->lastSeenCycle <= kMissedCyclesAllowed) ++pending;
+  }
+  return pending;
+}
+
 int32_t DeviceScanner::cycleNumber() {
   std::lock_guard<std::mutex> table(deviceTableMutex_);
   return cycle_;
@@ -805,6 +814,7 @@ bool DeviceScanner::handleSerialNumber(const std::vector<unsigned char>& m,
   const std::string esn =
       HexString::make_hex_string(m.begin() + 8, m.end() - 1, true, false);
   MidiPortDataList keepAlive;  // entries removed below go after the lock
+  std::shared_ptr<Connection> keepAliveConnection;
   std::lock_guard<std::mutex> table(deviceTableMutex_);
   MidiPortDataList& entries = list->entries;
 
@@ -834,6 +844,28 @@ bool DeviceScanner::handleSerialNumber(const std::vector<unsigned char>& m,
   keepAlive = entries;
   removeDuplicateDevices(&entries);
   if (entries.size() > 1 && !record->isChained) record->isChained = true;
+
+  // The request just answered went out through the current output port, so
+  // that is the pedal's port. An identity reply that came in late, in the
+  // window of another port, links the entry (and the record made from it)
+  // to that other port; mend it here, or every later request of the record
+  // would go to another device.
+  std::shared_ptr<Connection> replaced;
+  if (currentOutputPort_) {
+    for (const auto& same : entries) {
+      if (same->esn != entry->esn || same->outputPort == currentOutputPort_) continue;
+      same->outputPort = currentOutputPort_;
+      same->connection = std::make_shared<MidiConnection>(same->inputPort, currentOutputPort_);
+      if (record->connection != same->connection) {
+        auto* midi = dynamic_cast<MidiConnection*>(record->connection.get());
+        if (!midi || midi->getOutputPort() != currentOutputPort_) {
+          replaced = std::move(record->connection);
+          record->connection = same->connection;
+        }
+      }
+    }
+  }
+  keepAliveConnection = std::move(replaced);
   return true;
 }
 

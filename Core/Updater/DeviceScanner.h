@@ -118,6 +118,9 @@ class DeviceScanner {
   bool isBusOnReset();
   // Number of the cycle in progress (0 for the first).
   int32_t cycleNumber();
+  // Devices that answered lately but are not listed yet (a record waits for
+  // its second serial number).
+  int pendingDeviceCount();
 
   // Whether a device of this type may be updated through an input port of
   // this name: pedals with their own USB MIDI port must answer on it.
