@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "JackServer.h"
 #include "Transport.h"
 #include "Updater/plugins/Ventrix/HexUtil.h"
 
@@ -9,7 +10,7 @@ namespace updater_test {
 
 void UpdateTestBed::SetUp() {
   std::string error;
-  ASSERT_TRUE(scanner_test::usePrivateJackServer(&error)) << error;
+  ASSERT_TRUE(velorin::test::useJackServer(&error)) << error;
   trace_ = std::make_unique<scanner_test::TraceTail>();
 }
 

@@ -16,9 +16,9 @@
 #include "ScannerTestBed.h"
 #include "Updater/DeviceScanner.h"
 
-// Updates end to end: simulated pedals on the ports of this process's own JACK
-// server (a scanner probes every port of its server, so tests running beside
-// each other must not share one), the real scanner, synthetic firmware.
+// Updates end to end: simulated pedals on the test JACK server (locked by its
+// fixture, so the scanner, which probes every port, sees only these pedals),
+// the real scanner, synthetic firmware.
 namespace updater_test {
 
 class UpdateTestBed : public ::testing::Test {
