@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr int kPortSettleMs = 150;  // milliseconds after opening ports, before the first message
+
 const char* kUsage =
     "Usage: velorin-update console [OPTIONS] [MESSAGE...]\n"
     "Raw SysEx console: sends SysEx messages to a MIDI output and prints what\n"
@@ -224,6 +226,9 @@ int runConsole(const std::vector<std::string>& argsIn) {
   }
   model.setSendType(wait);
   model.setDelayTime(delay > 0, delay);
+  // A port that was just opened may not be connected through yet (JACK
+  // links it at its next cycle); what is sent before that is lost.
+  if (!inSpec.empty() || !outSpec.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(kPortSettleMs));
 
   cli::InterruptWatcher interrupts([&] {
     model.cancel();
