@@ -1,3 +1,4 @@
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -77,29 +78,23 @@ void routeJackMessagesToTrace() {
 #endif
 }
 
-void collectProblem(RtMidiError::Type /*type*/, const std::string& text, void* problem) {
-  *static_cast<std::string*>(problem) = text;
-}
-
 // Whether the MIDI service answers at all. Some back ends (JACK without a
-// server) make their objects anyway and only warn; ask one for its ports and
-// listen for that warning. What RtMidi prints meanwhile goes to the trace.
+// server) make their objects anyway and only print a warning, which is caught
+// here. (Asking such an object for its ports would try again and leak RtMidi's
+// buffers of the first try.) What RtMidi prints goes to the trace.
 bool midiServiceAnswers(std::string* why) {
   routeJackMessagesToTrace();
   std::ostringstream captured;
   std::streambuf* previous = std::cerr.rdbuf(captured.rdbuf());
   std::string problem;
-  {
-    std::shared_ptr<RtMidiOut> probe = Updater::createMidiOut("RtMidi Output Client", &problem);
-    if (probe) {
-      probe->setErrorCallback(&collectProblem, &problem);
-      probe->getPortCount();
-    } else if (problem.empty()) {
-      problem = "the MIDI service did not answer";
-    }
-  }
+  const bool made = Updater::createMidiOut("RtMidi Output Client", &problem) != nullptr;
   std::cerr.rdbuf(previous);
-  if (!captured.str().empty()) Trace::write(captured.str());
+  std::string warning = captured.str();
+  if (!warning.empty()) Trace::write(warning);
+  while (!warning.empty() && std::isspace(static_cast<unsigned char>(warning.front()))) warning.erase(0, 1);
+  while (!warning.empty() && std::isspace(static_cast<unsigned char>(warning.back()))) warning.pop_back();
+  if (!made && problem.empty()) problem = "the MIDI service did not answer";
+  if (made && !warning.empty()) problem = warning;
   if (why) *why = problem;
   return problem.empty();
 }
