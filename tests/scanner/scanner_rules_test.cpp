@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "USBBusManager.h"
 #include "Updater/DeviceScanner.h"
 #include "Updater/MidiApi.h"
 #include "Updater/plugins/Ventrix/VxMidiTrigger.h"
@@ -114,6 +115,17 @@ TEST(ScannerRules, OwnPortsAreRecognisedByTheirClientNames) {
   EXPECT_FALSE(DeviceScanner::isOwnPort("RtMidi Input Client-x:RtMidi Input"));
   EXPECT_FALSE(DeviceScanner::isOwnPort("RtMidi Input Client:Kesmet"));
   EXPECT_FALSE(DeviceScanner::isOwnPort("MIDIIN2 (Kesmet)"));
+}
+
+TEST(ScannerRules, BusResetReturnsAtOnceAndLeavesTheScannerAlone) {
+  USBBusManager* bus = USBBusManager::Shared();
+  ASSERT_EQ(bus, USBBusManager::Shared());
+  DeviceScanner scanner;
+  scanner.pause();
+  bus->resetUSBBus();
+  EXPECT_TRUE(scanner.isPaused());
+  EXPECT_FALSE(scanner.isBusOnReset());
+  EXPECT_EQ(scanner.cycleNumber(), 0);
 }
 
 // ---------------------------------------------------------------------------
