@@ -170,7 +170,7 @@ class ListCommand : public ::testing::Test {
 };
 
 TEST_F(ListCommand, JsonListsExactlyWhatTheSimulatorPresents) {
-  Child sim({VELORIN_PEDAL_SIM_PATH, "--pedal", "type=Kesmet esn=11111111111111 version=1.25b",
+  Child sim({VELORIN_PEDAL_SIM_PATH, "--pedal", "type=Kesmet esn=11111111111111 version=1.25b dsp=2.34",
              "--pedal", "type=Brenno esn=22222222222222 port=\"Thru Box\"", "--pedal",
              "type=Ulmara esn=33333333333333 version=2.04 port=\"Thru Box\"", "--pedal",
              "type=Corvel esn=44444444444444 version=1.10 port=\"USB MIDI Interface\"", "--pedal",
@@ -204,13 +204,14 @@ TEST_F(ListCommand, JsonListsExactlyWhatTheSimulatorPresents) {
     const char* chained;
     const char* unsupported;
     const char* port;  // where the pedal listens
+    const char* dsp;   // nullptr: not checked
   };
   const Expected expected[] = {
-      {"Kesmet", "1303", "11111111111111", "user", "1.25", "true", "false", "false", "Kesmet"},
-      {"Brenno", "1304", "22222222222222", "user", "1.00", "false", "true", "false", "Thru Box"},
-      {"Ulmara", "1305", "33333333333333", "user", "2.04", "false", "true", "false", "Thru Box"},
-      {"corVel", "1706", "", "user", "1.10", "false", "false", "true", "USB MIDI Interface"},
-      {"Dorvik", "1341", "55555555555555", "boot", "3.21", "false", "false", "false", "Velorin_Recover"},
+      {"Kesmet", "1303", "11111111111111", "user", "1.25", "true", "false", "false", "Kesmet", "2.34"},
+      {"Brenno", "1304", "22222222222222", "user", "1.00", "false", "true", "false", "Thru Box", "1.00"},
+      {"Ulmara", "1305", "33333333333333", "user", "2.04", "false", "true", "false", "Thru Box", "1.00"},
+      {"corVel", "1706", "", "user", "1.10", "false", "false", "true", "USB MIDI Interface", ""},
+      {"Dorvik", "1341", "55555555555555", "boot", "3.21", "false", "false", "false", "Velorin_Recover", nullptr},
   };
   ASSERT_EQ(rows.size(), std::size(expected)) << text;
   for (const Expected& e : expected) {
@@ -227,7 +228,10 @@ TEST_F(ListCommand, JsonListsExactlyWhatTheSimulatorPresents) {
     EXPECT_EQ(row->at("beta"), e.beta);
     EXPECT_EQ(row->at("chained"), e.chained);
     EXPECT_EQ(row->at("unsupported"), e.unsupported);
-    EXPECT_TRUE(row->count("dsp_version"));
+    ASSERT_TRUE(row->count("dsp_version"));
+    if (e.dsp) {
+      EXPECT_EQ(row->at("dsp_version"), e.dsp);
+    }
     // The scanner's output port is where the pedal listens, its input port where it sends.
     EXPECT_TRUE(endsWith(row->at("output_port"), ":" + std::string(e.port))) << row->at("output_port");
     EXPECT_TRUE(endsWith(row->at("input_port"), ":" + sendsOn[e.port])) << row->at("input_port");

@@ -137,17 +137,12 @@ TEST_F(ScannerTest, FindsPedalsOnOwnPortsChainedAndBehindAForeignInterface) {
   // The DSP version is the four bytes the pedal reports; each chained pedal
   // keeps its own.
   auto dspOf = [&](const char* esn) { return read(findIn(listed, esn)).dspVersion; };
-  auto reported = [&](int pedal) {
-    std::array<uint8_t, 4> bytes{};
-    pedals_.host().withPedal(pedal, [&](PedalSim::PedalEngine& e) {
-      std::copy(e.region(1).version.begin(), e.region(1).version.end(), bytes.begin());
-    });
-    return bytes;
-  };
+  // Beta marker, major, tens, units, as the scenario sets them.
+  using Dsp = std::array<uint8_t, 4>;
   // (A reply that missed its window is asked for again next cycle.)
-  EXPECT_TRUE(waitUntil([&] { return dspOf("11111111111111") == reported(0); }, 20s));
-  EXPECT_TRUE(waitUntil([&] { return dspOf("33333333333333") == reported(2); }, 20s));
-  EXPECT_TRUE(waitUntil([&] { return dspOf("44444444444444") == reported(3); }, 20s));
+  EXPECT_TRUE(waitUntil([&] { return dspOf("11111111111111") == Dsp{'0', '2', '3', '4'}; }, 20s));
+  EXPECT_TRUE(waitUntil([&] { return dspOf("33333333333333") == Dsp{'0', '1', '1', '1'}; }, 20s));
+  EXPECT_TRUE(waitUntil([&] { return dspOf("44444444444444") == Dsp{'0', '2', '2', '2'}; }, 20s));
   EXPECT_NE(dspOf("33333333333333"), dspOf("44444444444444"));
   EXPECT_EQ(dspOf("22222222222222"), (std::array<uint8_t, 4>{}));  // no DSP
 

@@ -158,7 +158,7 @@ TEST(PedalQueries, DspBankInformation) {
   EXPECT_TRUE(matchesExpression("F0 00 2B 5E 13 03 42 08..*F7", bank0));
   ASSERT_GT(bank0.size(), 20u);
   EXPECT_EQ(bank0[20], 0x01);  // discovery copies bytes 8-11 only then
-  EXPECT_EQ(MidiBytes(bank0.begin() + 8, bank0.begin() + 12), (MidiBytes{'2', '4', '1', '0'}));
+  EXPECT_EQ(MidiBytes(bank0.begin() + 8, bank0.begin() + 12), (MidiBytes{'0', '1', '4', '2'}));
   EXPECT_EQ(spaced(kesmet.ask("F0 00 2B 5E 13 03 42 09 F7")), "F0 00 2B 5E 13 03 42 09 02 F7");
 
   Sim wexley("type=1601");

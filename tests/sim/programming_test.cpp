@@ -71,7 +71,7 @@ TEST(Programming, DspFileUpdatesTheBankInformation) {
   EXPECT_TRUE(allMatch(acks, styleB("13", "00")));
   const MidiBytes bank = s.ask("F0 00 2B 5E 13 43 42 08 F7");
   ASSERT_GT(bank.size(), 20u);
-  EXPECT_EQ(MidiBytes(bank.begin() + 8, bank.begin() + 12), (MidiBytes{'7', '0', '1', '0'}));
+  EXPECT_EQ(MidiBytes(bank.begin() + 8, bank.begin() + 12), (MidiBytes{'0', '1', '0', '7'}));
   EXPECT_EQ(bank[20], 0x01);
 }
 

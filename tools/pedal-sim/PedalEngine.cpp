@@ -373,7 +373,9 @@ void PedalEngine::addressed(const MidiBytes& in, Millis now, std::vector<Out>& o
       r.push_back(in[7]);
       const Region& dsp = regions_[1];
       if (in[7] == 0x08 && t.hasDsp() && dsp.valid) {
-        r.insert(r.end(), dsp.version.begin(), dsp.version.end());
+        // The updater reads bytes 8-11 as flag, major, tens, units; firmware
+        // files carry the same characters the other way round.
+        r.insert(r.end(), dsp.version.rbegin(), dsp.version.rend());
         putSizeNibbles(r, dsp.programmed ? dsp.expected * dsp.blockSize : kFactoryCodeSize);
         r.push_back(0x01);
       } else {
