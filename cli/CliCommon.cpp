@@ -3,8 +3,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <iostream>
+#include <sstream>
+#if defined(__linux__)
+#include <dlfcn.h>
+#endif
 
 #include "Updater/MidiApi.h"
 #include "Utils/Trace.h"
@@ -37,16 +43,54 @@ bool configureTrace(std::vector<std::string>& args) {
   return true;
 }
 
+namespace {
+
+// libjack writes its complaints (no server, and so on) straight to standard
+// error; they belong in the trace. RtMidi brings libjack into the process on
+// JACK builds, so its setters are looked up rather than linked.
+void routeJackMessagesToTrace() {
+#if defined(__linux__)
+  using Setter = void (*)(void (*)(const char*));
+  for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
+    if (auto set = reinterpret_cast<Setter>(dlsym(RTLD_DEFAULT, name))) {
+      set(+[](const char* text) { Trace::print("[JACK] %s\n", text); });
+    }
+  }
+#endif
+}
+
+// Whether the MIDI service answers at all. Some back ends (JACK without a
+// server) make their objects anyway and only print a warning, which is caught
+// here. (Asking such an object for its ports would try again and leak RtMidi's
+// buffers of the first try.) What RtMidi prints goes to the trace.
+bool midiServiceAnswers(std::string* why) {
+  routeJackMessagesToTrace();
+  std::ostringstream captured;
+  std::streambuf* previous = std::cerr.rdbuf(captured.rdbuf());
+  std::string problem;
+  const bool made = Updater::createMidiOut("RtMidi Output Client", &problem) != nullptr;
+  std::cerr.rdbuf(previous);
+  std::string warning = captured.str();
+  if (!warning.empty()) Trace::write(warning);
+  while (!warning.empty() && std::isspace(static_cast<unsigned char>(warning.front()))) warning.erase(0, 1);
+  while (!warning.empty() && std::isspace(static_cast<unsigned char>(warning.back()))) warning.pop_back();
+  if (!made && problem.empty()) problem = "the MIDI service did not answer";
+  if (made && !warning.empty()) problem = warning;
+  if (why) *why = problem;
+  return problem.empty();
+}
+
+}  // namespace
+
 bool checkMidiAvailable(const char* command) {
   const auto choice = Updater::midiApiChoice();
   if (!choice.ok()) {
     std::fprintf(stderr, "velorin-update %s: MIDI cannot be used: %s\n", command, choice.error.c_str());
     return false;
   }
-  std::string error;
-  if (!Updater::createMidiOut("RtMidi Output Client", &error)) {
-    std::fprintf(stderr, "velorin-update %s: MIDI cannot be used: %s\n", command,
-                 error.empty() ? "the MIDI service did not answer" : error.c_str());
+  std::string why;
+  if (!midiServiceAnswers(&why)) {
+    std::fprintf(stderr, "velorin-update %s: MIDI cannot be used: %s\n", command, why.c_str());
     return false;
   }
   return true;

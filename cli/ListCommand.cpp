@@ -1,15 +1,9 @@
-#include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
-#include <dlfcn.h>
-#endif
 
 #include "CliCommon.h"
 #include "Commands.h"
@@ -62,41 +56,6 @@ void printHelp() {
       "Exit status: 0 with or without pedals, 2 when MIDI cannot be used,\n"
       "64 for bad arguments.\n",
       kDefaultTimeoutSeconds);
-}
-
-// libjack writes its complaints (no server, and so on) straight to standard
-// error; they belong in the trace. RtMidi brings libjack into the process on
-// JACK builds, so its setters are looked up rather than linked.
-void routeJackMessagesToTrace() {
-#if defined(__linux__)
-  using Setter = void (*)(void (*)(const char*));
-  for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
-    if (auto set = reinterpret_cast<Setter>(dlsym(RTLD_DEFAULT, name))) {
-      set(+[](const char* text) { Trace::print("[JACK] %s\n", text); });
-    }
-  }
-#endif
-}
-
-// Whether the MIDI service answers at all. Some back ends (JACK without a
-// server) make their objects anyway and only print a warning, which is caught
-// here. (Asking such an object for its ports would try again and leak RtMidi's
-// buffers of the first try.) What RtMidi prints goes to the trace.
-bool midiServiceAnswers(std::string* why) {
-  routeJackMessagesToTrace();
-  std::ostringstream captured;
-  std::streambuf* previous = std::cerr.rdbuf(captured.rdbuf());
-  std::string problem;
-  const bool made = Updater::createMidiOut("RtMidi Output Client", &problem) != nullptr;
-  std::cerr.rdbuf(previous);
-  std::string warning = captured.str();
-  if (!warning.empty()) Trace::write(warning);
-  while (!warning.empty() && std::isspace(static_cast<unsigned char>(warning.front()))) warning.erase(0, 1);
-  while (!warning.empty() && std::isspace(static_cast<unsigned char>(warning.back()))) warning.pop_back();
-  if (!made && problem.empty()) problem = "the MIDI service did not answer";
-  if (made && !warning.empty()) problem = warning;
-  if (why) *why = problem;
-  return problem.empty();
 }
 
 struct Row {
@@ -245,11 +204,6 @@ int runList(const std::vector<std::string>& argsIn) {
       std::fprintf(stderr, "velorin-update list: unknown argument '%s' (see --help)\n", args[i].c_str());
       return ExitUsage;
     }
-  }
-  std::string why;
-  if (!midiServiceAnswers(&why)) {
-    std::fprintf(stderr, "velorin-update list: MIDI cannot be used: %s\n", why.c_str());
-    return 2;
   }
   if (!cli::checkMidiAvailable("list")) return 2;
 
