@@ -59,12 +59,21 @@ MidiPeer::MidiPeer(Mode mode) : mode_(mode) {
     return;
   }
   try {
-    in_ = std::make_unique<RtMidiIn>(*api, "velorin peer", 100);
-    out_ = std::make_unique<RtMidiOut>(*api, "velorin peer");
-    in_->setCallback(&MidiPeer::onMessage, this);
-    in_->ignoreTypes(false, false, false);
-    in_->openVirtualPort(portBase_ + "-in");
-    out_->openVirtualPort(portBase_ + "-out");
+    // The input delivers on the JACK thread as soon as its port is open, and
+    // an answer goes out through out_: so out_ is complete, and published
+    // under the lock, before the input port opens.
+    auto out = std::make_unique<RtMidiOut>(*api, "velorin peer");
+    out->openVirtualPort(portBase_ + "-out");
+    auto in = std::make_unique<RtMidiIn>(*api, "velorin peer", 100);
+    in->setCallback(&MidiPeer::onMessage, this);
+    in->ignoreTypes(false, false, false);
+    RtMidiIn* input = in.get();
+    {
+      std::lock_guard<std::mutex> guard(midiMutex_);
+      out_ = std::move(out);
+      in_ = std::move(in);
+    }
+    input->openVirtualPort(portBase_ + "-in");
   } catch (const std::exception& e) {
     error_ = std::string("cannot open the peer's virtual ports: ") + e.what();
     return;
