@@ -53,11 +53,27 @@ unsigned int portCountOf(RtMidi& lister) {
   }
 }
 
-// The name of the port at a 1-based index as the MIDI service lists it now
-// ("" when there is none).
-std::string portNameAt(RtMidi* lister, int index) {
+// The port the user picked by its 1-based index in the list they saw, and
+// the number under which the MIDI service lists it now. Opening a port (ours
+// included) can renumber the others, so the pick is found again by name;
+// only a list not yet filled falls back to the bare number. "" when the port
+// is gone.
+std::string findPicked(RtMidi* lister, const std::vector<std::string>& shown, int index, unsigned int& number) {
   if (lister == nullptr || index < 1) return {};
-  return portNameOf(*lister, static_cast<unsigned int>(index - 1));
+  if (static_cast<size_t>(index) > shown.size()) {
+    if (!shown.empty()) return {};
+    number = static_cast<unsigned int>(index - 1);
+    return portNameOf(*lister, number);
+  }
+  const std::string& wanted = shown[static_cast<size_t>(index - 1)];
+  const unsigned int count = portCountOf(*lister);
+  for (unsigned int i = 0; i < count; ++i) {
+    if (portNameOf(*lister, i) == wanted) {
+      number = i;
+      return wanted;
+    }
+  }
+  return {};
 }
 
 std::string openFailure(const std::string& name, int index, const char* direction, const std::string& reason) {
@@ -293,13 +309,14 @@ void EngineeringViewModel::selectInPort(int index) {
     if (index != 0) {
       std::string error;
       auto port = Updater::createMidiIn("RtMidi Input Client", 100, &error);
-      const std::string name = index > 0 ? portNameAt(port.get(), index) : std::string();
+      unsigned int number = 0;
+      const std::string name = findPicked(port.get(), inPorts_, index, number);
       if (!port || name.empty()) {
         lines.emplace_back(openFailure(name, index, "[in]", error), LogProblem);
         selectedInput_ = 0;
       } else {
         try {
-          port->openPort(static_cast<unsigned int>(index - 1), "RtMidi Input");
+          port->openPort(number, "RtMidi Input");
           port->setCallback(&globalCallback, this);
           port->ignoreTypes(false, false, false);
           input_ = std::move(port);
@@ -334,13 +351,14 @@ void EngineeringViewModel::selectOutPort(int index) {
     if (index != 0) {
       std::string error;
       auto port = Updater::createMidiOut("RtMidi Output Client", &error);
-      const std::string name = index > 0 ? portNameAt(port.get(), index) : std::string();
+      unsigned int number = 0;
+      const std::string name = findPicked(port.get(), outPorts_, index, number);
       if (!port || name.empty()) {
         lines.emplace_back(openFailure(name, index, "[out]", error), LogProblem);
         selectedOutput_ = 0;
       } else {
         try {
-          port->openPort(static_cast<unsigned int>(index - 1), "RtMidi Output");
+          port->openPort(number, "RtMidi Output");
           output_ = std::move(port);
           selectedOutputName_ = name;
           lines.emplace_back("Open port: " + name + "[out]", LogSuccess);

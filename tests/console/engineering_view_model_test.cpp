@@ -297,8 +297,13 @@ TEST_F(ConsoleModel, IdentityRequestAnsweredBySimulatedPedal) {
   const int in = waitForPort(true, ports[0].out);
   ASSERT_NE(out, 0);
   ASSERT_NE(in, 0);
+  // Opening our output adds a port to the input list; the input picked from
+  // the list as it was shown must still be the one that opens.
   model->selectOutPort(out);
+  ASSERT_EQ(model->getSelectedOutput(), out);
   model->selectInPort(in);
+  ASSERT_EQ(model->getSelectedInput(), in);
+  EXPECT_GE(Recorder::count(rec.in(), "Open port: " + model->getInPort(in - 1) + "[in]\n", 1), 1);
   model->setSendType(true);
   // A new JACK link can lose its first messages: ask again until answered.
   bool answered = false;
