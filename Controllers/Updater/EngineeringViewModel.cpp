@@ -286,88 +286,85 @@ void EngineeringViewModel::portWatcher() {
   }
 }
 
+namespace {
+
+using LogLines = std::vector<std::pair<std::string, int>>;
+
+// Moves one direction's selection to the port at a 1-based index (0: none),
+// closing the port open before. Inputs and outputs differ only in how their
+// RtMidi object is made, prepared after opening and quietened before closing.
+// Returns the log lines to send once the port lock is released, so that a log
+// callback may call back into the model.
+template <typename MidiObject, typename Make, typename AfterOpen, typename BeforeClose>
+LogLines switchPort(int index, int& selected, std::string& selectedName, std::shared_ptr<MidiObject>& open,
+                    const std::vector<std::string>& shown, const std::string& direction, const char* portName,
+                    Make make, AfterOpen afterOpen, BeforeClose beforeClose) {
+  LogLines lines;
+  if (index == selected) return lines;
+  selected = index;
+
+  if (open) {
+    // The name the port was opened under: the list may already have moved on.
+    lines.emplace_back("Close port: " + selectedName + direction, EngineeringViewModel::LogProblem);
+    try {
+      beforeClose(*open);
+      open->closePort();
+    } catch (const RtMidiError&) {
+    }
+    open.reset();
+  }
+  selectedName.clear();
+  if (index == 0) return lines;
+
+  std::string error;
+  std::shared_ptr<MidiObject> port = make(&error);
+  unsigned int number = 0;
+  const std::string name = findPicked(port.get(), shown, index, number);
+  if (!port || name.empty()) {
+    lines.emplace_back(openFailure(name, index, direction.c_str(), error), EngineeringViewModel::LogProblem);
+    selected = 0;
+    return lines;
+  }
+  try {
+    port->openPort(number, portName);
+    afterOpen(*port);
+  } catch (const RtMidiError& e) {
+    lines.emplace_back(openFailure(name, index, direction.c_str(), e.getMessage()), EngineeringViewModel::LogProblem);
+    selected = 0;
+    return lines;
+  }
+  open = std::move(port);
+  selectedName = name;
+  lines.emplace_back("Open port: " + name + direction, EngineeringViewModel::LogSuccess);
+  return lines;
+}
+
+}  // namespace
+
 void EngineeringViewModel::selectInPort(int index) {
-  // Log lines are sent once the port lock is released, so that a log
-  // callback may call back into the model.
-  std::vector<std::pair<std::string, int>> lines;
+  LogLines lines;
   {
     std::lock_guard<std::mutex> lock(portLock_);
-    if (index == selectedInput_) return;
-    selectedInput_ = index;
-
-    if (input_) {
-      // The name the port was opened under: the list may already have moved on.
-      lines.emplace_back("Close port: " + selectedInputName_ + "[in]", LogProblem);
-      try {
-        input_->cancelCallback();
-        input_->closePort();
-      } catch (const RtMidiError&) {
-      }
-      input_.reset();
-    }
-    selectedInputName_.clear();
-    if (index != 0) {
-      std::string error;
-      auto port = Updater::createMidiIn("RtMidi Input Client", 100, &error);
-      unsigned int number = 0;
-      const std::string name = findPicked(port.get(), inPorts_, index, number);
-      if (!port || name.empty()) {
-        lines.emplace_back(openFailure(name, index, "[in]", error), LogProblem);
-        selectedInput_ = 0;
-      } else {
-        try {
-          port->openPort(number, "RtMidi Input");
-          port->setCallback(&globalCallback, this);
-          port->ignoreTypes(false, false, false);
-          input_ = std::move(port);
-          selectedInputName_ = name;
-          lines.emplace_back("Open port: " + name + "[in]", LogSuccess);
-        } catch (const RtMidiError& e) {
-          lines.emplace_back(openFailure(name, index, "[in]", e.getMessage()), LogProblem);
-          selectedInput_ = 0;
-        }
-      }
-    }
+    lines = switchPort(
+        index, selectedInput_, selectedInputName_, input_, inPorts_, "[in]", "RtMidi Input",
+        [](std::string* error) { return Updater::createMidiIn("RtMidi Input Client", 100, error); },
+        [this](RtMidiIn& port) {
+          port.setCallback(&globalCallback, this);
+          port.ignoreTypes(false, false, false);
+        },
+        [](RtMidiIn& port) { port.cancelCallback(); });
   }
   for (const auto& [text, kind] : lines) inLog(text, kind);
 }
 
 void EngineeringViewModel::selectOutPort(int index) {
-  std::vector<std::pair<std::string, int>> lines;
+  LogLines lines;
   {
     std::lock_guard<std::mutex> lock(portLock_);
-    if (index == selectedOutput_) return;
-    selectedOutput_ = index;
-
-    if (output_) {
-      lines.emplace_back("Close port: " + selectedOutputName_ + "[out]", LogProblem);
-      try {
-        output_->closePort();
-      } catch (const RtMidiError&) {
-      }
-      output_.reset();
-    }
-    selectedOutputName_.clear();
-    if (index != 0) {
-      std::string error;
-      auto port = Updater::createMidiOut("RtMidi Output Client", &error);
-      unsigned int number = 0;
-      const std::string name = findPicked(port.get(), outPorts_, index, number);
-      if (!port || name.empty()) {
-        lines.emplace_back(openFailure(name, index, "[out]", error), LogProblem);
-        selectedOutput_ = 0;
-      } else {
-        try {
-          port->openPort(number, "RtMidi Output");
-          output_ = std::move(port);
-          selectedOutputName_ = name;
-          lines.emplace_back("Open port: " + name + "[out]", LogSuccess);
-        } catch (const RtMidiError& e) {
-          lines.emplace_back(openFailure(name, index, "[out]", e.getMessage()), LogProblem);
-          selectedOutput_ = 0;
-        }
-      }
-    }
+    lines = switchPort(
+        index, selectedOutput_, selectedOutputName_, output_, outPorts_, "[out]", "RtMidi Output",
+        [](std::string* error) { return Updater::createMidiOut("RtMidi Output Client", error); },
+        [](RtMidiOut&) {}, [](RtMidiOut&) {});
   }
   for (const auto& [text, kind] : lines) outLog(text, kind);
 }
