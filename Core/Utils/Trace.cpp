@@ -41,6 +41,11 @@ void write(std::string_view text) {
   if (currentSink()) currentSink()(text);
 }
 
+bool enabled() {
+  std::lock_guard<std::mutex> lock(sinkMutex());
+  return static_cast<bool>(currentSink());
+}
+
 void vprint(const char* format, std::va_list args) {
   char small[256];
   std::va_list copy;

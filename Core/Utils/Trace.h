@@ -31,4 +31,8 @@ void vprint(const char* format, std::va_list args);
 // Writes text as it is.
 void write(std::string_view text);
 
+// False when the trace is being discarded, so that callers can skip
+// building text nobody will read.
+bool enabled();
+
 }  // namespace Trace

@@ -28,9 +28,12 @@ TEST(Trace, SinkCanBeRedirectedAndSilenced) {
   Trace::print("%s", longText.c_str());
   EXPECT_EQ(captured, longText);
 
+  EXPECT_TRUE(Trace::enabled());
   Trace::setSink({});
+  EXPECT_FALSE(Trace::enabled());
   Trace::print("dropped");  // no sink: nothing, no crash
   Trace::resetSink();
+  EXPECT_TRUE(Trace::enabled());
 }
 
 TEST(Trace, ConcurrentLinesAreNotInterleaved) {

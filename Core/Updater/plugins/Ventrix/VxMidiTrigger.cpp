@@ -23,14 +23,16 @@ void VxMidiTrigger::push(const MidiBytes& bytes) {
 
     // Console trace of the pattern the message is compared with, "F0 7E .. 06 ".
     const size_t pairs = pattern_.size() / 2;
-    std::string trace;
-    trace.reserve(pairs * 3);
-    for (size_t i = 0; i < pairs; ++i) {
-      trace += pattern_[2 * i].toString();
-      trace += pattern_[2 * i + 1].toString();
-      trace += ' ';
+    if (Trace::enabled()) {
+      std::string trace;
+      trace.reserve(pairs * 3);
+      for (size_t i = 0; i < pairs; ++i) {
+        trace += pattern_[2 * i].toString();
+        trace += pattern_[2 * i + 1].toString();
+        trace += ' ';
+      }
+      Trace::write(trace);
     }
-    Trace::write(trace);
 
     const size_t n = std::min(bytes.size(), pairs);
     for (size_t i = 0; i < n; ++i) {
