@@ -20,6 +20,8 @@ bash scripts/build.sh "$build" -DVELORIN_SANITIZE=ON -DVELORIN_WERROR="$werror"
 # at all, every entry is stale and the registry can go.
 if ! pgrep -x jackd >/dev/null 2>&1 && ! pgrep -x jackdbus >/dev/null 2>&1; then
   rm -f /dev/shm/jack-shm-registry /dev/shm/jack-[0-9]* /dev/shm/jack_sem.* 2>/dev/null || true
+  # The per-server folders of our own test and demo servers.
+  rm -rf /dev/shm/jack_velorin-* 2>/dev/null || true
 fi
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
