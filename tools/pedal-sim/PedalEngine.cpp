@@ -101,6 +101,21 @@ std::optional<Millis> PedalEngine::nextDeadline() const {
   return pendingAt_;
 }
 
+uint8_t PedalEngine::countFirmwareMessage() {
+  ++firmwareMessages_;
+  uint8_t status = Faults::Good;
+  const auto refused = config_.faults.refuse.find(firmwareMessages_);
+  if (refused != config_.faults.refuse.end()) {
+    status = refused->second;
+  } else if (config_.faults.refuseAll != Faults::Good) {
+    status = config_.faults.refuseAll;
+  }
+  if (status != Faults::Good) {
+    emit("refuse", Json().add("message", firmwareMessages_).add("status", static_cast<int>(status)));
+  }
+  return status;
+}
+
 void PedalEngine::emit(const std::string& kind, const Json& fields) const {
   if (observer_) observer_(kind, fields);
 }
@@ -277,20 +292,13 @@ void PedalEngine::addressed(const MidiBytes& in, Millis now, std::vector<Out>& o
       emit("unhandled", Json().add("why", "firmware message not taken in this mode"));
       return;
     }
-    ++firmwareMessages_;
-    uint8_t status = Faults::Good;
-    const auto refused = config_.faults.refuse.find(firmwareMessages_);
-    if (refused != config_.faults.refuse.end()) {
-      status = refused->second;
-    } else if (config_.faults.refuseAll != Faults::Good) {
-      status = config_.faults.refuseAll;
-    }
-    if (status != Faults::Good) {
-      emit("refuse", Json().add("message", firmwareMessages_).add("status", static_cast<int>(status)));
-    } else if (cmd == Fw::kDspCode && !t.hasDsp()) {
-      status = Faults::Bad;
-    } else {
-      status = firmware(in, 7, 8, regions_[cmd == Fw::kUserCode ? 0 : 1], cmd == Fw::kUserCode ? "user" : "dsp");
+    uint8_t status = countFirmwareMessage();  // not Good: refused by a fault switch
+    if (status == Faults::Good) {
+      if (cmd == Fw::kDspCode && !t.hasDsp()) {
+        status = Faults::Bad;
+      } else {
+        status = firmware(in, 7, 8, regions_[cmd == Fw::kUserCode ? 0 : 1], cmd == Fw::kUserCode ? "user" : "dsp");
+      }
     }
     MidiBytes ack = header(cmd);
     if (t.ackStyle() == AckStyle::B) ack.push_back(0x0C);
@@ -475,23 +483,16 @@ void PedalEngine::bootControl(const MidiBytes& in, Millis now, std::vector<Out>&
       return;
     case 0x0C: {  // firmware: 42 0C <kind> <bank> <op> ...
       if (n < 10) break;
-      ++firmwareMessages_;
       const uint8_t bank = in[7];
-      uint8_t status = Faults::Good;
-      const auto refused = config_.faults.refuse.find(firmwareMessages_);
-      if (refused != config_.faults.refuse.end()) {
-        status = refused->second;
-      } else if (config_.faults.refuseAll != Faults::Good) {
-        status = config_.faults.refuseAll;
-      }
-      if (status != Faults::Good) {
-        emit("refuse", Json().add("message", firmwareMessages_).add("status", static_cast<int>(status)));
-      } else if (in[8] != Fw::kVentrixWrite || bank > 1) {
-        emit("unhandled", Json().add("why", "firmware message without the write operation or with a bad bank"));
-        status = Faults::Bad;
-      } else {
-        status = firmware(in, 6, 9, regions_[bank], bank == 0 ? "bank0" : "bank1");
-        if (status == Faults::Good && in[6] == Fw::kCheck) activeBank_ = bank;
+      uint8_t status = countFirmwareMessage();  // not Good: refused by a fault switch
+      if (status == Faults::Good) {
+        if (in[8] != Fw::kVentrixWrite || bank > 1) {
+          emit("unhandled", Json().add("why", "firmware message without the write operation or with a bad bank"));
+          status = Faults::Bad;
+        } else {
+          status = firmware(in, 6, 9, regions_[bank], bank == 0 ? "bank0" : "bank1");
+          if (status == Faults::Good && in[6] == Fw::kCheck) activeBank_ = bank;
+        }
       }
       return reply({0x0C, status}, true);
     }

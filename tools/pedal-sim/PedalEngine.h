@@ -108,6 +108,9 @@ class PedalEngine {
   Mode settle(Mode wanted);
   void setState(Mode mode, bool present, const char* why);
   void emit(const std::string& kind, const Json& fields) const;
+  // Counts one firmware message and returns the status a fault switch
+  // imposes on it (logged), or Faults::Good.
+  uint8_t countFirmwareMessage();
   MidiBytes header(uint8_t cmd) const;  // F0 00 2B 5E ff pp cmd
   double nextShare();
   void finish(std::vector<Out>& raw, std::vector<Reply>& out);
